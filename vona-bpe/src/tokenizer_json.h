@@ -23,7 +23,8 @@ struct AddedTokenJson {
 
 struct ModelJson {
     std::string type;                                   // read and dropped
-    std::vector<std::pair<std::string, uint32_t>> vocab;  // file order; repeated keys: last wins
+    std::vector<std::pair<std::string, uint32_t>> vocab;  // distinct keys, in order of first
+                                                          // appearance; a repeated key keeps its last value
     size_t merges = 0;                                  // pairs validated for shape, not kept
 };
 
@@ -33,7 +34,7 @@ struct TokenizerJson {
 };
 
 struct VonaMappingJson {
-    std::vector<std::pair<std::string, uint32_t>> word_to_codepoint;  // repeated keys: last wins
+    std::vector<std::pair<std::string, uint32_t>> word_to_codepoint;  // distinct keys, as vocab
 };
 
 // On failure: the reader's description, "... at line L column C" (no file prefix).

@@ -66,11 +66,10 @@ void add_name(PyObject* module, const char* name, PyObject* value) {
 void module_body(PyObject* module) {
     Ref tag = Ref::check(PyUnicode_FromString("vona-core 1.0.0"));
     add_name(module, "__build_tag__", tag.get());
-    if (&prepared_mapping_type) add_name(module, "PreparedMapping", prepared_mapping_type());
-    if (&bpe_encoder_type) add_name(module, "BPEEncoder", bpe_encoder_type());
+    add_name(module, "PreparedMapping", prepared_mapping_type());
+    add_name(module, "BPEEncoder", bpe_encoder_type());
     Ref modname = Ref::check(PyModule_GetNameObject(module));
     for (PyMethodDef& def : FUNCTIONS) {
-        if (!def.ml_meth) continue;
         Ref fn = Ref::check(PyCMethod_New(&def, module, modname.get(), nullptr));
         Ref fname = Ref::check(PyObject_GetAttrString(fn.get(), "__name__"));
         const char* s = PyUnicode_AsUTF8AndSize(fname.get(), nullptr);
