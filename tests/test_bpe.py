@@ -59,6 +59,8 @@ def outcome(fn, *args):
         ({c: i + 10 for c, i in ALPHABET.items()} | {"xy": 0, "Ġx": 1}, " xy", [32 + 10, 0]),
         # Here whole characters first would give Ġx, y.
         ({c: i + 10 for c, i in ALPHABET.items()} | {"xy": 5, "Ġx": 1}, " xy", [32 + 10, 5]),
+        # No token of two symbols at all: the pair table is empty.
+        ({"a": 0, "b": 1}, "ab", [0, 1]),
     ],
 )
 def test_merge_cases(tmp_path, vocab, text, expected):

@@ -33,7 +33,10 @@ CHILD = textwrap.dedent(
 )
 
 
-def test_allocation_failure_is_memory_error():
-    out = subprocess.run([sys.executable, "-c", CHILD], capture_output=True, text=True, timeout=120)
+def test_allocation_failure_is_memory_error(tmp_path):
+    # cwd is a temporary folder so that the installed package is the one imported.
+    out = subprocess.run(
+        [sys.executable, "-c", CHILD], capture_output=True, text=True, timeout=120, cwd=tmp_path
+    )
     assert out.returncode == 0, out.stderr
     assert out.stdout.splitlines() == ["MemoryError", "['still', 'works']"]

@@ -68,6 +68,9 @@ private:
     };
     static uint64_t pack(uint32_t l, uint32_t r) { return (uint64_t{l} << 32) | r; }
     size_t slot_of(uint64_t key) const {
+        // An empty table has one slot (shift 64): shifting a 64-bit value by
+        // 64 is undefined, so that case answers slot 0 directly.
+        if (shift_ >= 64) return 0;
         key ^= key >> 31;
         return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
     }
