@@ -85,6 +85,25 @@ public:
 
     HashMap() : seed_(random_seed()) {}
     explicit HashMap(size_t expected) : seed_(random_seed()) { reserve(expected); }
+    HashMap(const HashMap&) = default;
+    HashMap& operator=(const HashMap&) = default;
+    // A moved-from map is left empty and usable (its size must match its table).
+    HashMap(HashMap&& o) noexcept
+        : seed_(o.seed_), size_(std::exchange(o.size_, 0)), tags_(std::move(o.tags_)), slots_(std::move(o.slots_)) {
+        o.tags_.clear();
+        o.slots_.clear();
+    }
+    HashMap& operator=(HashMap&& o) noexcept {
+        if (this != &o) {
+            seed_ = o.seed_;
+            size_ = std::exchange(o.size_, 0);
+            tags_ = std::move(o.tags_);
+            slots_ = std::move(o.slots_);
+            o.tags_.clear();
+            o.slots_.clear();
+        }
+        return *this;
+    }
 
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }

@@ -240,6 +240,20 @@ void for_each_item(const char* name, PyObject* o, size_t& size_hint, F&& item) {
         n = 0;
     }
     size_hint = static_cast<size_t>(n);
+    // Exact lists and tuples: walk by index, as their iterators do (the size
+    // is read again at every step), without creating an iterator object.
+    if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
+        const bool is_list = PyList_CheckExact(o);
+        for (Py_ssize_t i = 0;; ++i) {
+            Py_ssize_t size = is_list ? PyList_Size(o) : PyTuple_Size(o);
+            if (i >= size) break;
+            PyObject* raw = is_list ? PyList_GetItem(o, i) : PyTuple_GetItem(o, i);
+            if (!raw) raise();
+            Ref element(Py_NewRef(raw));  // the conversion may run code that changes the list
+            item(element.get());
+        }
+        return;
+    }
     Ref it(PyObject_GetIter(o));
     if (!it) raise_with_prefix(name);
     while (PyObject* raw = PyIter_Next(it.get())) {
