@@ -44,13 +44,7 @@ inline size_t check_one(const unsigned char* p, size_t n, size_t& bad) {
 size_t valid_prefix(const unsigned char* p, size_t n) {
     size_t i = 0;
     while (i < n) {
-        // Eight ASCII bytes at a time.
-        while (i + 8 <= n) {
-            uint64_t w;
-            std::memcpy(&w, p + i, 8);
-            if (w & 0x8080808080808080ull) break;
-            i += 8;
-        }
+        i = skip_ascii8(p, i, n);
         if (i >= n) break;
         size_t bad = 0;
         size_t len = check_one(p + i, n - i, bad);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -68,6 +69,18 @@ inline size_t count_chars(std::string_view s) {
     size_t n = 0;
     for (unsigned char c : s) n += (c & 0xC0) != 0x80;
     return n;
+}
+
+// The first index at or after i where [p, p+n) holds a non-ASCII byte, or
+// a point at most 7 bytes before n; checks eight bytes at a time.
+inline size_t skip_ascii8(const unsigned char* p, size_t i, size_t n) {
+    while (i + 8 <= n) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (w & 0x8080808080808080ull) break;
+        i += 8;
+    }
+    return i;
 }
 
 // Length of the longest valid UTF-8 prefix of [p, p+n) (n when all of it is valid).

@@ -135,12 +135,7 @@ size_t find_pua(std::string_view text, size_t from) {
     size_t i = from;
     while (i < n) {
         // Skip ASCII eight bytes at a time: it is most of the text.
-        while (i + 8 <= n) {
-            uint64_t w;
-            std::memcpy(&w, p + i, 8);
-            if (w & 0x8080808080808080ull) break;
-            i += 8;
-        }
+        i = utf8::skip_ascii8(p, i, n);
         if (i >= n) break;
         unsigned char b = p[i];
         if (b < 0x80) {
